@@ -64,7 +64,7 @@ LPWSTR ReadInterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data) {
     LPWSTR path = NULL;
     if (SetupDiGetDeviceInterfaceDetailW(set, data, detail, required, NULL, NULL)) {
         // Trust the terminator only within the buffer.
-        DWORD units = (required - static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath))) / sizeof(WCHAR);
+        DWORD units = static_cast<DWORD>((required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(WCHAR));
         DWORD length = 0;
         while (length < units && detail->DevicePath[length] != 0) ++length;
         if (length < units) {

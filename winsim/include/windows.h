@@ -197,6 +197,9 @@ void WINAPI SetLastError(DWORD errorCode);
 LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange, LONG comparand);
 
 int WINAPI lstrlenW(LPCWSTR string);
+
+// The program's entry, called by the host process entry as the C runtime would.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int show);
 LPWSTR WINAPI lstrcpynW(LPWSTR destination, LPCWSTR source, int maxLength);
 
 #ifdef __cplusplus

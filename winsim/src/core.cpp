@@ -144,12 +144,16 @@ void Count(const char* function) { ++W().callCounts[function]; }
 
 void AfterCall(const char* function) {
     World& w = W();
-    auto it = w.preempts.find(function);
-    if (it == w.preempts.end() || it->second.count(w.callCounts[function]) == 0) return;
-    Emit(std::string("-- preempted after ") + function);
+    auto byName = w.stalls.find(function);
+    if (byName == w.stalls.end()) return;
+    auto hit = byName->second.find(w.callCounts[function]);
+    if (hit == byName->second.end()) return;
+    DWORD ms = hit->second;
+    Emit(std::string("-- thread stalls after ") + function + " for " + std::to_string(ms) + " ms");
     std::unique_lock<std::mutex> lock(bigLock);
     ThreadRecord& self = Current();
-    self.wait = Wait::Ready;
+    self.wait = ms == 0 ? Wait::Ready : Wait::Until;
+    self.until = w.now + ms;
     Switch(lock, self);
 }
 
@@ -190,6 +194,7 @@ int StartThread(LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
 void FinalReport(UINT code, const char* how) {
     Log("-- exit %u (%s)", code, how);
     Log("-- outstanding %s", Outstanding().c_str());
+    Log("-- clock %llu ms", static_cast<unsigned long long>(W().now));
 }
 
 void EndProcess(UINT code, const char* how) {
@@ -305,7 +310,7 @@ std::string Outstanding() {
 void FailCall(const std::string& function, unsigned nth, DWORD error) { W().failCalls[function][nth] = error; }
 void FailNthCall(unsigned nth) { W().failNth = nth; }
 unsigned FailableCallCount() { return W().failableCalls; }
-void PreemptAfter(const std::string& function, unsigned nth) { W().preempts[function].insert(nth); }
+void StallAfter(const std::string& function, unsigned nth, DWORD milliseconds) { W().stalls[function][nth] = milliseconds; }
 
 uint64_t Now() { return W().now; }
 

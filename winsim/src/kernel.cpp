@@ -233,7 +233,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, L
 
 void WINAPI Sleep(DWORD milliseconds) {
     Count("Sleep");
-    Log("Sleep %u", milliseconds);
+    if (milliseconds == INFINITE)
+        Log("Sleep INFINITE");
+    else
+        Log("Sleep %u", milliseconds);
     if (milliseconds == INFINITE)
         Block(Wait::Forever);
     else if (milliseconds == 0)

@@ -20,7 +20,7 @@
 //   screen <left> <top> <width> <height>
 //   fail <Function> <nth> [error]
 //   fail_nth_call <n>
-//   preempt <Function> <nth>
+//   stall <Function> <nth> <ms>       the calling thread is held back after that call
 // Numbers may be decimal or 0x-prefixed hexadecimal; '#' starts a comment line.
 
 #include "world.h"
@@ -124,7 +124,8 @@ bool ApplyLine(const std::string& line) {
         if (words >> c) error = static_cast<DWORD>(Number(c));
         FailCall(a, static_cast<unsigned>(Number(b)), error);
     } else if (key == "fail_nth_call" && words >> a) FailNthCall(static_cast<unsigned>(Number(a)));
-    else if (key == "preempt" && words >> a >> b) PreemptAfter(a, static_cast<unsigned>(Number(b)));
+    else if (key == "stall" && words >> a >> b >> c)
+        StallAfter(a, static_cast<unsigned>(Number(b)), static_cast<DWORD>(Number(c)));
     else return false;
     return true;
 }

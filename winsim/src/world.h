@@ -102,7 +102,7 @@ struct World {
     std::map<std::string, unsigned> callCounts;
     unsigned failNth = 0;
     unsigned failableCalls = 0;
-    std::map<std::string, std::set<unsigned>> preempts;
+    std::map<std::string, std::map<unsigned, DWORD>> stalls;  // name -> nth -> ms
 
     // HID
     std::vector<HidRecord> hids;

@@ -44,8 +44,10 @@ void FailCall(const std::string& function, unsigned nth, DWORD error = ERROR_GEN
 void FailNthCall(unsigned nth);
 // How many failable calls the run has made so far.
 unsigned FailableCallCount();
-// After the nth call of `function` the running thread gives way to the others.
-void PreemptAfter(const std::string& function, unsigned nth);
+// After the nth call of `function` the calling thread is held back for
+// `milliseconds` of virtual time (0: it only lets the others run first), as
+// if the system had not scheduled it: the way to force a race.
+void StallAfter(const std::string& function, unsigned nth, DWORD milliseconds);
 
 // ---- HID interfaces and their enumeration -------------------------------------
 struct HidInterface {
