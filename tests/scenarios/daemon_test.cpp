@@ -123,7 +123,7 @@ TEST(Daemon, AnnouncesItselfPollsEverySecondAndCleansUpWhenTheControllerIsGone) 
     bool started = false;
     for (const std::string& line : run.journal) {
         started = started || line.rfind("PostMessageW", 0) == 0;
-        if (started) watchdog.push_back(line);
+        if (started && line.rfind("-- failable calls", 0) != 0) watchdog.push_back(line);
     }
     const std::string bound = "0x" + [&] {
         std::string line = run.Of("WriteFile").at(0);

@@ -134,10 +134,13 @@ bool ShouldFail(const char* function, DWORD* error) {
         auto hit = byName->second.find(nth);
         if (hit != byName->second.end()) {
             *error = hit->second;
+            Emit(std::string("-- injected failure: ") + function + " call " + std::to_string(nth));
             return true;
         }
     }
-    return w.failNth != 0 && w.failNth == w.failableCalls;
+    if (w.failNth == 0 || w.failNth != w.failableCalls) return false;
+    Emit(std::string("-- injected failure: ") + function + " call " + std::to_string(nth));
+    return true;
 }
 
 void Count(const char* function) { ++W().callCounts[function]; }
@@ -195,6 +198,7 @@ void FinalReport(UINT code, const char* how) {
     Log("-- exit %u (%s)", code, how);
     Log("-- outstanding %s", Outstanding().c_str());
     Log("-- clock %llu ms", static_cast<unsigned long long>(W().now));
+    Log("-- failable calls %u", W().failableCalls);
 }
 
 void EndProcess(UINT code, const char* how) {
