@@ -4,10 +4,12 @@
   relay.py extract LOG [--pid PID] [--thread main|worker|all] [--args]
       The ordered function names that one process's own code called, one a
       line (with --args: thread, name and each argument's low 32 bits).
-  relay.py run SCENARIO... --out DIR [--functions simulated|all]
+  relay.py run SCENARIO... --out DIR [--functions simulated|all] [--host BUILD]
       Runs scenarios under Wine with the relay trace on (needs the Wine
       session of tests/wine/relay_scenario) and writes DIR/<scenario>.relay
-      (the raw trace) and DIR/<scenario>.calls (the extracted names).
+      (the raw trace), DIR/<scenario>.calls (the extracted names) and
+      DIR/<scenario>.detail (with threads and arguments). With --host, each
+      is then simulated and compared as below.
   relay.py simulate SCENARIO... --out DIR [--host BUILD]
       Runs the host build of the same program in the simulated world of
       sim_scenarios/<scenario>.scenario (Wine's view: no virtual device, Wine's
@@ -17,7 +19,9 @@
       journal (first word of each line) and prints where they part. Names
       that only one side holds are listed apart (the journal does not log
       every call, and the C runtime's calls are not in the simulation), and
-      the two orders are compared over the names both hold.
+      the two orders are compared over the names both hold. --ignore leaves
+      names out on both sides, for instance GetMessageW: the trace shows a
+      blocking call when it starts, the journal when it returns.
 
 Only calls made from Tolvane.exe or Wirrelkin.exe themselves are traced
 (RelayFromInclude), so calls that the system DLLs make on the program's
@@ -144,7 +148,7 @@ SCENARIOS = {
 }
 
 
-def run_scenarios(names, out_dir, functions, build, dist):
+def run_scenarios(names, out_dir, functions, build, dist, host=None, ignore=()):
     programs = Programs(build, dist)
     missing = programs.missing(programs.helpers() + [programs.tolvane, programs.wirrelkin])
     if missing:
@@ -160,6 +164,16 @@ def run_scenarios(names, out_dir, functions, build, dist):
         (out_dir / f"{name}.calls").write_text("\n".join(extract(log_text, pid)) + "\n")
         (out_dir / f"{name}.detail").write_text("\n".join(extract(log_text, pid, with_args=True)) + "\n")
         print(f"{name}: {len(extract(log_text, pid))} calls")
+    if host is None:
+        return 0
+    differing = 0
+    for name in names:
+        if not (SIM_SCENARIOS / f"{name}.scenario").is_file():
+            continue
+        print(f"== {name}")
+        simulate([name], out_dir, host)
+        differing += compare(out_dir / f"{name}.calls", out_dir / f"{name}.journal", ignore)
+    return 1 if differing else 0
 
 
 SIM_SCENARIOS = Path(__file__).resolve().parent / "sim_scenarios"
@@ -191,9 +205,11 @@ def journal_names(journal_text):
     return names
 
 
-def compare(calls_path, journal_path):
+def compare(calls_path, journal_path, ignore=()):
     relay = [line.strip() for line in Path(calls_path).read_text().splitlines() if line.strip()]
     simulated = journal_names(Path(journal_path).read_text("utf-8", "replace"))
+    relay = [n for n in relay if n not in ignore]
+    simulated = [n for n in simulated if n not in ignore]
     for label, names, other in (("only in the Wine trace", relay, simulated),
                                 ("only in the simulated journal", simulated, relay)):
         apart = Counter(n for n in names if n not in set(other))
@@ -224,6 +240,8 @@ def main():
     p_run.add_argument("--functions", choices=["simulated", "all"], default="simulated")
     p_run.add_argument("--build", default=str(winekit.REPO / "build" / "win64"))
     p_run.add_argument("--dist", default=str(winekit.REPO / "dist" / "x64"))
+    p_run.add_argument("--host", help="host build to simulate and compare with (e.g. build/host)")
+    p_run.add_argument("--ignore", default="", help="comma-separated names left out of the comparison")
     p_simulate = commands.add_parser("simulate")
     p_simulate.add_argument("scenarios", nargs="+")
     p_simulate.add_argument("--out", required=True)
@@ -231,6 +249,7 @@ def main():
     p_compare = commands.add_parser("compare")
     p_compare.add_argument("calls")
     p_compare.add_argument("journal")
+    p_compare.add_argument("--ignore", default="", help="comma-separated names left out of the comparison")
     args = parser.parse_args()
 
     if args.command == "extract":
@@ -243,13 +262,13 @@ def main():
         unknown = [n for n in names if n not in SCENARIOS]
         if unknown:
             raise SystemExit("unknown scenarios: " + ", ".join(unknown))
-        run_scenarios(names, Path(args.out).resolve(), args.functions, args.build, args.dist)
-        return 0
+        return run_scenarios(names, Path(args.out).resolve(), args.functions, args.build, args.dist, args.host,
+                             set(filter(None, args.ignore.split(","))))
     if args.command == "simulate":
         names = list(SCENARIOS) if args.scenarios == ["all"] else args.scenarios
         simulate(names, Path(args.out).resolve(), args.host)
         return 0
-    return compare(args.calls, args.journal)
+    return compare(args.calls, args.journal, set(filter(None, args.ignore.split(","))))
 
 
 if __name__ == "__main__":
