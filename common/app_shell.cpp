@@ -75,8 +75,9 @@ int RunApplicationShell(HINSTANCE instance, HINSTANCE, LPCWSTR tail, int, const 
     if (steps->startStep != NULL) steps->startStep(tail, window);
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_APP));
-    MSG message;
-    while (GetMessageW(&message, NULL, 0, 0)) {
+    // GetMessageW returns -1 on error, which is not a message to dispatch.
+    MSG message = {};
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
         if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
