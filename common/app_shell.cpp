@@ -128,4 +128,6 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 void StartWorker(LPTHREAD_START_ROUTINE worker) {
     HANDLE thread = CreateThread(NULL, 0, worker, NULL, 0, NULL);
     if (thread == NULL) worker(NULL);
+    // The handle is kept for the life of the process: the worker ends it.
+    // cppcheck-suppress resourceLeak
 }

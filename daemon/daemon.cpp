@@ -38,6 +38,7 @@ void SendCleanupRequest(const WCHAR* device, DWORD code) {
     if (control == INVALID_HANDLE_VALUE) return;
     DWORD returned = 0;
     DeviceIoControl(control, code, NULL, 0, NULL, 0, &returned, NULL);
+    // cppcheck-suppress resourceLeak
 }
 
 void ReleaseEverything() {
