@@ -28,11 +28,6 @@ ProgramRun RunDaemon(const std::string& tail, const std::string& world) {
     return RunProgram(WIRRELKIN_PATH, PROGRAM + "command_line Wirrelkin.exe" + (tail.empty() ? "" : " " + tail) + "\n" + world);
 }
 
-void ExpectCleanEnd(const ProgramRun& run) {
-    EXPECT_EQ(run.exitCode, 0) << run.Text();
-    for (const std::string& line : run.journal) EXPECT_EQ(line.rfind("-- error", 0), std::string::npos) << line;
-}
-
 // The path each WriteFile went to: the handle's CreateFileW line names it.
 std::string PathOfHandle(const ProgramRun& run, const std::string& handle) {
     for (const std::string& line : run.Of("CreateFileW"))
@@ -63,7 +58,7 @@ TEST(Daemon, BindsTheFirstReportCollectionAndOpensNoLaterCandidate) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ProgramRun run = RunDaemon("0x2a04b2", c.interfaces + CONTROLLER + FILTERS);
-        ExpectCleanEnd(run);
+        ExpectCleanExit(run);
         std::vector<std::string> opened;
         for (const std::string& line : run.Of("CreateFileW")) {
             std::string path = line.substr(12, line.find(' ', 12) - 12);
@@ -109,7 +104,7 @@ TEST(Daemon, ReadsTheControllerWindowFromItsCommandLine) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tail);
         ProgramRun run = RunDaemon(c.tail, CONTROLLER + FILTERS);
-        ExpectCleanEnd(run);
+        ExpectCleanExit(run);
         ASSERT_EQ(run.Of("PostMessageW").size(), 1u) << run.Text();
         EXPECT_EQ(run.Of("PostMessageW")[0].substr(0, run.Of("PostMessageW")[0].find(" 0x4854")),
                   std::string("PostMessageW ") + c.window);
@@ -118,7 +113,7 @@ TEST(Daemon, ReadsTheControllerWindowFromItsCommandLine) {
 
 TEST(Daemon, AnnouncesItselfPollsEverySecondAndCleansUpWhenTheControllerIsGone) {
     ProgramRun run = RunDaemon("0x2a04b2", OTHER + COL2 + "\n" + COL1 + "\n" + CONTROLLER + FILTERS);
-    ExpectCleanEnd(run);
+    ExpectCleanExit(run);
     std::vector<std::string> watchdog;
     bool started = false;
     for (const std::string& line : run.journal) {
@@ -174,7 +169,7 @@ TEST(Daemon, ShutdownGoesOnWhateverIsMissing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ProgramRun run = RunDaemon("0x2a04b2", c.world + CONTROLLER);
-        ExpectCleanEnd(run);
+        ExpectCleanExit(run);
         std::vector<std::string> codes;
         for (const std::string& line : run.Of("DeviceIoControl")) codes.push_back(line.substr(line.find("code=") + 5, 8));
         EXPECT_EQ(codes, c.requests);
@@ -185,7 +180,7 @@ TEST(Daemon, ShutdownGoesOnWhateverIsMissing) {
 
 TEST(Daemon, EmptyCommandLineCleansUpAtOnce) {
     ProgramRun run = RunDaemon("", COL1 + "\n" + FILTERS);
-    ExpectCleanEnd(run);
+    ExpectCleanExit(run);
     EXPECT_EQ(run.Of("PostMessageW IsWindow Sleep"),
               (std::vector<std::string>{"PostMessageW null 0x4854 wParam=0x10010 lParam=0x0 -> FALSE", "IsWindow null -> FALSE"}));
     EXPECT_EQ(run.Of("DeviceIoControl").size(), 2u);
@@ -199,7 +194,7 @@ TEST(Daemon, OwnWindowClosedEndsWithoutCleanup) {
     for (const char* request : {"post_at 1500 WM_CLOSE", "post_at 1500 WM_COMMAND 105"}) {
         SCOPED_TRACE(request);
         ProgramRun run = RunDaemon("0x2a04b2", COL1 + "\nforeign_window 0x2a04b2\n" + FILTERS + request + "\n");
-        ExpectCleanEnd(run);
+        ExpectCleanExit(run);
         EXPECT_TRUE(run.Of("DeviceIoControl WriteFile").empty()) << run.Text();
         EXPECT_TRUE(run.Has("-- exit 0 (entry returned, runtime exit)")) << run.Text();
         EXPECT_TRUE(run.Has("-- outstanding heap=0 hid=0 preparsed=0 devinfo=0 control=0 process=0 thread=1")) << run.Text();
@@ -209,7 +204,7 @@ TEST(Daemon, OwnWindowClosedEndsWithoutCleanup) {
 
 TEST(Daemon, AboutBoxDoesNotEndTheDaemon) {
     ProgramRun run = RunDaemon("0x2a04b2", COL1 + "\n" + CONTROLLER + FILTERS + "post_at 1200 WM_COMMAND 104\n");
-    ExpectCleanEnd(run);
+    ExpectCleanExit(run);
     EXPECT_EQ(run.Of("DialogBoxParamW").size(), 1u);
     EXPECT_EQ(run.Of("WriteFile").size(), 2u);
     EXPECT_TRUE(run.Has("-- exit 0 (ExitProcess)"));
@@ -217,7 +212,7 @@ TEST(Daemon, AboutBoxDoesNotEndTheDaemon) {
 
 TEST(Daemon, NoWindowMeansNoAnnouncementAndTheDeviceIsClosed) {
     ProgramRun run = RunDaemon("0x2a04b2", COL1 + "\n" + CONTROLLER + FILTERS + "fail_window_creation\n");
-    ExpectCleanEnd(run);
+    ExpectCleanExit(run);
     EXPECT_TRUE(run.Of("CreateThread PostMessageW IsWindow DeviceIoControl WriteFile").empty()) << run.Text();
     EXPECT_TRUE(run.Has("-- exit 0 (entry returned, runtime exit)"));
     EXPECT_TRUE(run.Has("-- outstanding heap=0 hid=0 preparsed=0 devinfo=0 control=0 process=0 thread=0"));
@@ -227,7 +222,7 @@ TEST(Daemon, NoWindowMeansNoAnnouncementAndTheDeviceIsClosed) {
 // end; the watchdog runs on the main thread instead.
 TEST(Daemon, WatchdogThatCannotStartRunsOnTheMainThread) {
     ProgramRun run = RunDaemon("0x2a04b2", COL1 + "\n" + CONTROLLER + FILTERS + "fail CreateThread 1\n");
-    ExpectCleanEnd(run);
+    ExpectCleanExit(run);
     EXPECT_EQ(run.Of("WriteFile").size(), 2u);
     EXPECT_TRUE(run.Has("-- exit 0 (ExitProcess)"));
     EXPECT_TRUE(run.Has("-- clock 3000 ms"));
@@ -249,7 +244,7 @@ TEST(Daemon, TheTwoWaysOutNeverOverlap) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stall);
         ProgramRun run = RunDaemon("0x2a04b2", COL1 + "\n" + CONTROLLER + FILTERS + c.stall + "\npost_at 3005 WM_CLOSE\n");
-        ExpectCleanEnd(run);
+        ExpectCleanExit(run);
         EXPECT_EQ(run.Of("WriteFile").size(), c.cleanedUp ? 2u : 0u) << run.Text();
         for (const std::string& line : run.Of("WriteFile")) EXPECT_NE(line.find("-> TRUE"), std::string::npos) << line;
         EXPECT_TRUE(run.Has(c.cleanedUp ? "-- exit 0 (ExitProcess)" : "-- exit 0 (entry returned, runtime exit)")) << run.Text();

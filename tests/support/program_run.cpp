@@ -1,11 +1,13 @@
 #include "support/program_run.h"
 
+#include <gtest/gtest.h>
+#include <winsim/winsim.h>
+
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <set>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -14,18 +16,12 @@
 
 extern char** environ;
 
-std::vector<std::string> ProgramRun::Of(const std::string& names) const {
-    std::set<std::string> wanted;
-    for (size_t start = 0; start < names.size();) {
-        size_t end = names.find(' ', start);
-        if (end == std::string::npos) end = names.size();
-        if (end > start) wanted.insert(names.substr(start, end - start));
-        start = end + 1;
-    }
-    std::vector<std::string> lines;
-    for (const std::string& line : journal)
-        if (wanted.count(line.substr(0, line.find(' '))) != 0) lines.push_back(line);
-    return lines;
+std::vector<std::string> ProgramRun::Of(const std::string& names) const { return winsim::LinesOf(journal, names); }
+
+void ExpectCleanExit(const ProgramRun& run) {
+    EXPECT_EQ(run.exitCode, 0) << run.Text();
+    EXPECT_TRUE(run.Has("-- exit 0 (ExitProcess)") || run.Has("-- exit 0 (entry returned, runtime exit)")) << run.Text();
+    for (const std::string& line : run.journal) EXPECT_EQ(line.rfind("-- error", 0), std::string::npos) << line;
 }
 
 std::vector<std::string> ProgramRun::Values(const std::string& function, const std::string& key) const {

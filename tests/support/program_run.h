@@ -20,3 +20,8 @@ struct ProgramRun {
 };
 
 ProgramRun RunProgram(const std::string& program, const std::string& scenario);
+
+// Every way out of both programs: exit code 0, said so by the journal's
+// closing lines, and no misuse of the platform (double close or free, write
+// through a closed handle...) recorded on the way.
+void ExpectCleanExit(const ProgramRun& run);

@@ -261,7 +261,7 @@ void Reset() {
 
 const std::vector<std::string>& Journal() { return W().journal; }
 
-std::vector<std::string> JournalOf(const std::string& names) {
+std::vector<std::string> LinesOf(const std::vector<std::string>& journal, const std::string& names) {
     std::set<std::string> wanted;
     size_t start = 0;
     while (start < names.size()) {
@@ -271,10 +271,12 @@ std::vector<std::string> JournalOf(const std::string& names) {
         start = end + 1;
     }
     std::vector<std::string> lines;
-    for (const std::string& line : W().journal)
+    for (const std::string& line : journal)
         if (wanted.count(line.substr(0, line.find(' '))) != 0) lines.push_back(line);
     return lines;
 }
+
+std::vector<std::string> JournalOf(const std::string& names) { return LinesOf(W().journal, names); }
 
 void ClearJournal() { W().journal.clear(); }
 

@@ -21,6 +21,8 @@ void Reset();
 const std::vector<std::string>& Journal();
 // The journal lines whose function name is one of `names` (space separated).
 std::vector<std::string> JournalOf(const std::string& names);
+// The same filter over any journal, such as one a whole program wrote.
+std::vector<std::string> LinesOf(const std::vector<std::string>& journal, const std::string& names);
 void ClearJournal();
 // Stream every journal line to this file as it is recorded (whole programs).
 void SetJournalFile(const std::string& path);
